@@ -1,0 +1,123 @@
+// Input and output files on POSIX: open(2), read(2), write(2).
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+int fd_of(File file) { return static_cast<int>(file); }
+
+bool same_file(int fd, File other) {
+  struct stat a, b;
+  if (other == NO_FILE || fstat(fd, &a) != 0 || fstat(fd_of(other), &b) != 0)
+    return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int open_flags(Disposition how) {
+  switch (how) {
+  case Disposition::CREATE_NEW:
+    return O_RDWR | O_CREAT | O_EXCL;
+  case Disposition::OPEN_EXISTING:
+    return O_RDWR;
+  case Disposition::CREATE_ALWAYS:
+    break;
+  }
+  // Emptied only after the check that it is not the guarded file.
+  return O_RDWR | O_CREAT;
+}
+
+} // namespace
+
+File open_input(const char *path) {
+  int fd;
+  do
+    fd = open(path, O_RDONLY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR && (check_interrupt(), true));
+  if (fd < 0)
+    return NO_FILE;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    return NO_FILE;
+  }
+  return fd;
+}
+
+long read_input(File file, void *buffer, std::size_t count) {
+  for (;;) {
+    posix::wait_readable(fd_of(file));
+    ssize_t n = read(fd_of(file), buffer, count);
+    if (n >= 0 || errno != EINTR)
+      return static_cast<long>(n);
+  }
+}
+
+File open_output_file(const char *path, Disposition how, File guard) {
+  if (path == nullptr) {
+    errno = ENOENT;
+    return NO_FILE;
+  }
+  int fd = open(path, open_flags(how) | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return NO_FILE;
+  if (same_file(fd, guard)) {
+    close(fd);
+    errno = SAME_FILE_ERROR;
+    return NO_FILE;
+  }
+  if (how == Disposition::CREATE_ALWAYS && ftruncate(fd, 0) != 0) {
+    struct stat st;
+    // Devices and pipes cannot be emptied and need not be.
+    if (fstat(fd, &st) != 0 || S_ISREG(st.st_mode)) {
+      int error = errno;
+      close(fd);
+      errno = error;
+      return NO_FILE;
+    }
+  }
+  return fd;
+}
+
+bool seek_to_end(File file) { return lseek(fd_of(file), 0, SEEK_END) >= 0; }
+
+bool write_all(File file, const void *bytes, std::size_t count) {
+  const char *p = static_cast<const char *>(bytes);
+  while (count > 0) {
+    ssize_t n = write(fd_of(file), p, count);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      if (n == 0)
+        errno = EIO;
+      return false;
+    }
+    p += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool close_file(File file) {
+  // After an interrupted close(2) the descriptor is gone on Linux; a retry
+  // could close a descriptor opened meanwhile, so it is not retried.
+  return close(fd_of(file)) == 0 || errno == EINTR;
+}
+
+bool path_exists(const char *path) {
+  struct stat st;
+  return lstat(path, &st) == 0;
+}
+
+const char DIALOG_NAME_MARKS[] = "-";
+
+void use_ansi_file_names() {}
+
+} // namespace platform
