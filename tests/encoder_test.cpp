@@ -1,0 +1,219 @@
+// The record encoder alone: a table of cases, and a differential test
+// against a byte-at-a-time model of the reading rules.
+#include "harness.h"
+#include "tool/records.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kt::record;
+
+// Runs the encoder over `input` cut into blocks of the given sizes (the
+// last size repeats), the way the converter feeds it. Checks the flush rule
+// on every write: whole records, and a fill past the threshold.
+std::string encode(const std::string &input, std::vector<std::size_t> blocks,
+                   FindSpecial find = find_special) {
+  std::vector<unsigned char> buffer(OUTPUT_BUFFER_ROOM);
+  RecordEncoder encoder;
+  encoder.find = find;
+  encoder_start(encoder, buffer.data());
+  std::string output;
+  auto write_out = [&](bool last) {
+    std::string block(reinterpret_cast<char *>(buffer.data()), encoder.fill);
+    EXPECT_TRUE(kt::whole_records(block));
+    if (!last) {
+      EXPECT_GT(encoder.fill, FLUSH_THRESHOLD);
+    }
+    output += block;
+    encoder_drained(encoder);
+  };
+  const auto *in = reinterpret_cast<const unsigned char *>(input.data());
+  std::size_t at = 0, b = 0;
+  while (at < input.size() && !encoder.ended) {
+    std::size_t size =
+        std::min(blocks[std::min(b++, blocks.size() - 1)], input.size() - at);
+    std::size_t done = 0;
+    while (done < size && !encoder.ended) {
+      done += encode_text(encoder, in + at + done, size - done);
+      if (encoder_full(encoder))
+        write_out(false);
+    }
+    at += size;
+  }
+  encode_end(encoder);
+  if (encoder.fill > 0)
+    write_out(true);
+  return output;
+}
+
+std::string encode(const std::string &input) { return encode(input, {65536}); }
+
+// The reading rules, one byte at a time: fold CR LF, stop at 0x1A, then
+// cut pieces of at most 2,047 characters that end after an LF.
+std::string model(const std::string &input) {
+  std::string text;
+  for (std::size_t i = 0; i < input.size() && input[i] != '\x1a'; ++i) {
+    if (input[i] == '\r' && i + 1 < input.size() && input[i + 1] == '\n')
+      continue;
+    text += input[i];
+  }
+  std::string output, piece;
+  for (char c : text) {
+    piece += c;
+    if (c == '\n' || piece.size() == 2047) {
+      if (c == '\n')
+        piece.pop_back();
+      output += record(piece);
+      piece.clear();
+    }
+  }
+  if (!piece.empty())
+    output += record(piece);
+  return output;
+}
+
+struct Case {
+  const char *name;
+  std::string input;
+  std::string expected;
+};
+
+std::string repeat(char c, std::size_t n) { return std::string(n, c); }
+
+TEST(Encoder, TableOfCases) {
+  const std::string a2047 = repeat('a', 2047);
+  const Case cases[] = {
+      {"empty input", "", ""},
+      {"empty line CR LF", "\r\n", "0006\r\n"},
+      {"empty line LF", "\n", "0006\r\n"},
+      {"CR LF line", "abc\r\n", "0009abc\r\n"},
+      {"LF line", "abc\n", "0009abc\r\n"},
+      {"last line without LF", "abc", "0009abc\r\n"},
+      {"lone CR stays", "a\rb\r\n", "0009a\rb\r\n"},
+      {"CR ending the input stays", "abc\r", "0010abc\r\r\n"},
+      {"CR CR LF", "a\r\r\n", "0008a\r\r\n"},
+      {"0x1A ends the input",
+       "ab\x1a"
+       "cd\r\n",
+       "0008ab\r\n"},
+      {"0x1A first",
+       "\x1a"
+       "abc\n",
+       ""},
+      {"0x1A after CR", "ab\r\x1a\n", "0009ab\r\r\n"},
+      {"0x1A after a line end", "ab\n\x1a", "0008ab\r\n"},
+      {"NUL kept in the text", std::string("ab\0cd\n", 6),
+       std::string("0011ab\0cd\r\n", 11)},
+      {"NUL first", std::string("\0\n", 2), std::string("0007\0\r\n", 7)},
+      {"2,046 characters and LF", repeat('a', 2046) + "\n",
+       "2052" + repeat('a', 2046) + "\r\n"},
+      {"2,047 characters and LF", a2047 + "\n",
+       "2053" + a2047 + "\r\n0006\r\n"},
+      {"2,047 characters and CR LF", a2047 + "\r\n",
+       "2053" + a2047 + "\r\n0006\r\n"},
+      {"2,047 characters at the end", a2047, "2053" + a2047 + "\r\n"},
+      {"2,046 characters and CR LF", repeat('a', 2046) + "\r\n",
+       "2052" + repeat('a', 2046) + "\r\n"},
+      {"2,046 characters, CR, text", repeat('a', 2046) + "\rb\n",
+       "2053" + repeat('a', 2046) + "\r\r\n0007b\r\n"},
+      {"3,000 characters", repeat('a', 3000) + "\n",
+       "2053" + a2047 + "\r\n0959" + repeat('a', 953) + "\r\n"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(encode(c.input), c.expected) << c.name;
+    EXPECT_EQ(encode(c.input, {1}), c.expected) << c.name << ", byte blocks";
+    EXPECT_EQ(model(c.input), c.expected) << c.name << ", model";
+  }
+}
+
+TEST(Encoder, CrLfSplitAcrossBlocks) {
+  // The CR ends one block and the LF starts the next.
+  EXPECT_EQ(encode("abc\r\ndef\r\n", {4, 100}), "0009abc\r\n0009def\r\n");
+  EXPECT_EQ(encode("abc\rdef\n", {4, 100}), "0013abc\rdef\r\n");
+  EXPECT_EQ(encode("abc\r", {4}), "0010abc\r\r\n");
+  EXPECT_EQ(encode(repeat('a', 2046) + "\r\n", {2047, 10}),
+            "2052" + repeat('a', 2046) + "\r\n");
+  EXPECT_EQ(encode(repeat('a', 2046) + "\rx", {2047, 10}),
+            "2053" + repeat('a', 2046) + "\r\r\n0007x\r\n");
+}
+
+TEST(Encoder, LargeOutputIsWrittenInWholeRecordBlocks) {
+  std::string input;
+  for (int i = 0; i < 20000; ++i)
+    input += "line " + std::to_string(i) + "\r\n";
+  EXPECT_EQ(encode(input), model(input));
+  EXPECT_EQ(encode(input, {7, 65536, 3}), model(input));
+}
+
+// Random inputs built to hit the boundaries: lines around the piece limit,
+// CRs at block ends, 0x1A and NUL bytes, blocks of every size.
+std::string random_input(std::mt19937 &rng) {
+  static const std::size_t lengths[] = {0,    1,    2,    15,   16,
+                                        17,   2045, 2046, 2047, 2048,
+                                        2049, 4094, 4095, 4096, 6000};
+  std::string input;
+  int lines = std::uniform_int_distribution<int>(0, 60)(rng);
+  for (int l = 0; l < lines; ++l) {
+    std::size_t length = lengths[rng() % std::size(lengths)];
+    if (rng() % 4 == 0)
+      length = rng() % 300;
+    for (std::size_t i = 0; i < length; ++i) {
+      unsigned r = rng() % 100;
+      input += r < 4 ? '\r' : r < 6 ? '\0' : r < 7 ? '\n' : char('a' + r % 26);
+    }
+    if (rng() % 500 == 0)
+      input += '\x1a';
+    input += rng() % 3 == 0 ? "\n" : rng() % 2 ? "\r\n" : "\r";
+  }
+  return input;
+}
+
+std::vector<std::size_t> random_blocks(std::mt19937 &rng) {
+  static const std::size_t sizes[] = {1, 2, 3, 16, 17, 2047, 2048, 65536};
+  std::vector<std::size_t> blocks;
+  for (int i = 0; i < 8; ++i)
+    blocks.push_back(rng() % 2 ? sizes[rng() % std::size(sizes)]
+                               : 1 + rng() % 5000);
+  return blocks;
+}
+
+TEST(Encoder, AgreesWithTheModelOnRandomInputs) {
+  std::mt19937 rng(20261211);
+  for (int round = 0; round < 1500; ++round) {
+    std::string input = random_input(rng);
+    std::vector<std::size_t> blocks = random_blocks(rng);
+    std::string expected = model(input);
+    ASSERT_EQ(encode(input, blocks, find_special_plain), expected)
+        << "round " << round << ", plain scan";
+    ASSERT_EQ(encode(input, blocks, find_special_wide), expected)
+        << "round " << round << ", wide scan";
+  }
+}
+
+TEST(Scan, WideAndPlainAgreeAtEveryPosition) {
+  // Filler of near misses: bytes one off the special ones, and with the
+  // high bit set, which a signed comparison would confuse.
+  const char near_misses[] = "\x09\x0b\x0c\x0e\x19\x1b\x8a\x8d\x9a\xff";
+  for (unsigned char special : {'\n', '\r', '\x1a'}) {
+    for (std::size_t length = 0; length <= 70; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        std::string bytes;
+        for (std::size_t i = 0; i < length; ++i)
+          bytes += near_misses[i % (sizeof near_misses - 1)];
+        if (at < length)
+          bytes[at] = static_cast<char>(special);
+        const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+        ASSERT_EQ(find_special_plain(p, length), at);
+        ASSERT_EQ(find_special_wide(p, length), at)
+            << "length " << length << " special at " << at;
+      }
+    }
+  }
+}
+
+} // namespace
