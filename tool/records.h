@@ -8,20 +8,16 @@
 // piece a record of its own. NUL bytes are text like any other.
 #pragma once
 
+#include "tool/record_format.h"
 #include "tool/scan.h"
 
 #include <cstddef>
 
 inline constexpr std::size_t OUTPUT_BLOCK_SIZE = 65536;
-inline constexpr std::size_t LINE_READ_LIMIT = 2048;
 inline constexpr std::size_t FLUSH_HEADROOM = 2048;
 // The buffer is written out once a record takes its fill past this.
 inline constexpr std::size_t FLUSH_THRESHOLD =
     OUTPUT_BLOCK_SIZE - FLUSH_HEADROOM;
-inline constexpr std::size_t PIECE_LIMIT = LINE_READ_LIMIT - 1;
-inline constexpr std::size_t PREFIX_SIZE = 4;
-inline constexpr std::size_t RECORD_OVERHEAD = PREFIX_SIZE + 2;
-inline constexpr std::size_t MAX_RECORD_SIZE = PIECE_LIMIT + RECORD_OVERHEAD;
 // Room for a fill up to the threshold plus one largest record.
 inline constexpr std::size_t OUTPUT_BUFFER_ROOM =
     FLUSH_THRESHOLD + MAX_RECORD_SIZE;
