@@ -74,7 +74,7 @@ bool whole_records(const std::string &bytes) {
   return true;
 }
 
-RunResult run_kobrat(const std::vector<std::string> &args,
+RunResult run_binary(const char *binary, const std::vector<std::string> &args,
                      const std::string &cwd, const std::string &input) {
   TempDir io;
   std::string in_path = io.path("stdin"), out_path = io.path("stdout"),
@@ -92,11 +92,11 @@ RunResult run_kobrat(const std::vector<std::string> &args,
     dup2(out, 1);
     dup2(err, 2);
     std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(kobrat_binary()));
+    argv.push_back(const_cast<char *>(binary));
     for (const std::string &a : args)
       argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    execv(kobrat_binary(), argv.data());
+    execv(binary, argv.data());
     _exit(127);
   }
   RunResult result;
@@ -107,6 +107,11 @@ RunResult run_kobrat(const std::vector<std::string> &args,
   result.out = read_file(out_path);
   result.err = read_file(err_path);
   return result;
+}
+
+RunResult run_kobrat(const std::vector<std::string> &args,
+                     const std::string &cwd, const std::string &input) {
+  return run_binary(kobrat_binary(), args, cwd, input);
 }
 
 } // namespace kt

@@ -37,8 +37,12 @@ struct RunResult {
   std::string err; // standard error
 };
 
-// Runs kobrat with `args` in folder `cwd`, in a session of its own with no
-// controlling terminal, with `input` on standard input.
+// Runs the program `binary` with `args` in folder `cwd`, in a session of
+// its own with no controlling terminal, with `input` on standard input.
+RunResult run_binary(const char *binary, const std::vector<std::string> &args,
+                     const std::string &cwd, const std::string &input = "");
+
+// Runs kobrat the same way.
 RunResult run_kobrat(const std::vector<std::string> &args,
                      const std::string &cwd, const std::string &input = "");
 

@@ -24,3 +24,10 @@ constexpr int parse_length_prefix(const unsigned char *prefix) {
   }
   return length;
 }
+
+// A record that holds a full piece is continued by the next record: the
+// line went on past the piece, or ended right after it (and the next record
+// is then empty). Any shorter record ends its line.
+constexpr bool continues_line(std::size_t record_size) {
+  return record_size == MAX_RECORD_SIZE;
+}
