@@ -115,6 +115,10 @@ bool is_directory(const char *name) {
 }
 
 char *complete_path(const char *text, int state) {
+  // A completed file name is the whole answer: readline would add a space
+  // after it, which Enter then takes as part of the name. (Readline resets
+  // this before each completion; a folder still gets its '/'.)
+  rl_completion_suppress_append = 1;
   for (int inner = state;; inner = 1) {
     char *name = rl_filename_completion_function(text, inner);
     if (name == nullptr || is_directory(name) || matches_filter(name))
