@@ -20,6 +20,21 @@ bool same_file(int fd, File other) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Whether reading the input may wait indefinitely (a pipe, a terminal, a
+// socket). A regular file never keeps a read waiting, so it is read without
+// first waiting for it, saving a system call per block.
+int waiting_input_fd = -1;
+int regular_input_fd = -1;
+
+bool may_wait(int fd) {
+  if (fd != waiting_input_fd && fd != regular_input_fd) {
+    struct stat st;
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    (regular ? regular_input_fd : waiting_input_fd) = fd;
+  }
+  return fd == waiting_input_fd;
+}
+
 int open_flags(Disposition how) {
   switch (how) {
   case Disposition::CREATE_NEW:
@@ -42,6 +57,7 @@ File open_input(const char *path) {
   while (fd < 0 && errno == EINTR && (check_interrupt(), true));
   if (fd < 0)
     return NO_FILE;
+  waiting_input_fd = regular_input_fd = -1; // the number may be reused
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     close(fd);
@@ -53,7 +69,10 @@ File open_input(const char *path) {
 
 long read_input(File file, void *buffer, std::size_t count) {
   for (;;) {
-    posix::wait_readable(fd_of(file));
+    if (may_wait(fd_of(file)))
+      posix::wait_readable(fd_of(file));
+    else
+      check_interrupt();
     ssize_t n = read(fd_of(file), buffer, count);
     if (n >= 0 || errno != EINTR)
       return static_cast<long>(n);
