@@ -17,10 +17,10 @@ using kt::record;
 // last size repeats), the way the converter feeds it. Checks the flush rule
 // on every write: whole records, and a fill past the threshold.
 std::string encode(const std::string &input, std::vector<std::size_t> blocks,
-                   FindSpecial find = find_special) {
+                   ScanPath scan = best_scan_path()) {
   std::vector<unsigned char> buffer(OUTPUT_BUFFER_ROOM);
   RecordEncoder encoder;
-  encoder.find = find;
+  encoder.scan = scan;
   encoder_start(encoder, buffer.data());
   std::string output;
   auto write_out = [&](bool last) {
@@ -76,6 +76,8 @@ std::string model(const std::string &input) {
     output += record(piece);
   return output;
 }
+
+const ScanPath ALL_PATHS[] = {ScanPath::PLAIN, ScanPath::SSE2, ScanPath::AVX2};
 
 struct Case {
   const char *name;
@@ -188,19 +190,21 @@ TEST(Encoder, AgreesWithTheModelOnRandomInputs) {
     std::string input = random_input(rng);
     std::vector<std::size_t> blocks = random_blocks(rng);
     std::string expected = model(input);
-    ASSERT_EQ(encode(input, blocks, find_special_plain), expected)
-        << "round " << round << ", plain scan";
-    ASSERT_EQ(encode(input, blocks, find_special_wide), expected)
-        << "round " << round << ", wide scan";
+    for (ScanPath path : ALL_PATHS) {
+      if (scan_path_available(path)) {
+        ASSERT_EQ(encode(input, blocks, path), expected)
+            << "round " << round << ", scan path " << int(path);
+      }
+    }
   }
 }
 
-TEST(Scan, WideAndPlainAgreeAtEveryPosition) {
+TEST(Scan, EveryPathFindsTheFirstSpecialByteAtEveryPosition) {
   // Filler of near misses: bytes one off the special ones, and with the
   // high bit set, which a signed comparison would confuse.
   const char near_misses[] = "\x09\x0b\x0c\x0e\x19\x1b\x8a\x8d\x9a\xff";
   for (unsigned char special : {'\n', '\r', '\x1a'}) {
-    for (std::size_t length = 0; length <= 70; ++length) {
+    for (std::size_t length = 0; length <= 100; ++length) {
       for (std::size_t at = 0; at <= length; ++at) {
         std::string bytes;
         for (std::size_t i = 0; i < length; ++i)
@@ -208,9 +212,17 @@ TEST(Scan, WideAndPlainAgreeAtEveryPosition) {
         if (at < length)
           bytes[at] = static_cast<char>(special);
         const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-        ASSERT_EQ(find_special_plain(p, length), at);
-        ASSERT_EQ(find_special_wide(p, length), at)
-            << "length " << length << " special at " << at;
+        for (ScanPath path : ALL_PATHS) {
+          if (!scan_path_available(path))
+            continue;
+          // The byte after the span must stay untouched.
+          std::string copied(length + 1, '#');
+          auto *d = reinterpret_cast<unsigned char *>(copied.data());
+          ASSERT_EQ(copy_text(path, d, p, length), at)
+              << "path " << int(path) << " length " << length << " at " << at;
+          ASSERT_EQ(copied.substr(0, at), bytes.substr(0, at));
+          ASSERT_EQ(copied[length], '#');
+        }
       }
     }
   }

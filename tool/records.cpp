@@ -1,5 +1,5 @@
-// The record encoder: a scan for the next special byte, one copy of the
-// text before it, and a four-digit prefix from a table.
+// The record encoder: one pass that copies the text of a line while it
+// looks for the line's end, a four-digit prefix from a table, then CR LF.
 #include "tool/records.h"
 
 #include <array>
@@ -22,119 +22,218 @@ constexpr auto PREFIXES = [] {
   return table;
 }();
 
-void open_record(RecordEncoder &e) {
-  e.open_at = e.fill;
-  e.fill += PREFIX_SIZE;
-  e.open = true;
+// The encoder's position, held in locals while a block is encoded, so that
+// the stores into the buffer cannot be taken to change it.
+struct Cursor {
+  unsigned char *out;
+  std::size_t fill;
+  std::size_t open_at;
+  bool open;
+};
+
+Cursor load(const RecordEncoder &e) {
+  return {e.out, e.fill, e.open_at, e.open};
 }
 
-std::size_t piece_length(const RecordEncoder &e) {
-  return e.fill - e.open_at - PREFIX_SIZE;
+void store(RecordEncoder &e, const Cursor &c) {
+  e.fill = c.fill;
+  e.open_at = c.open_at;
+  e.open = c.open;
 }
 
-void close_record(RecordEncoder &e) {
-  std::size_t length = piece_length(e) + RECORD_OVERHEAD;
-  std::memcpy(e.out + e.open_at, PREFIXES[length].data(), PREFIX_SIZE);
-  e.out[e.fill++] = CR;
-  e.out[e.fill++] = LF;
-  e.open = false;
+inline void open_record(Cursor &c) {
+  c.open_at = c.fill;
+  c.fill += PREFIX_SIZE;
+  c.open = true;
+}
+
+inline std::size_t piece_length(const Cursor &c) {
+  return c.fill - c.open_at - PREFIX_SIZE;
+}
+
+// Writes the record's prefix and line end around `length` bytes of text.
+inline void frame_record(unsigned char *record, std::size_t length) {
+  std::memcpy(record, PREFIXES[length + RECORD_OVERHEAD].data(), PREFIX_SIZE);
+  record[PREFIX_SIZE + length] = CR;
+  record[PREFIX_SIZE + length + 1] = LF;
+}
+
+inline void close_record(Cursor &c) {
+  frame_record(c.out + c.open_at, piece_length(c));
+  c.fill += 2;
+  c.open = false;
 }
 
 // Adds one character of text; a piece that reaches the limit ends there.
-void put_char(RecordEncoder &e, unsigned char c) {
-  if (!e.open)
-    open_record(e);
-  e.out[e.fill++] = c;
-  if (piece_length(e) == PIECE_LIMIT)
-    close_record(e);
+inline void put_char(Cursor &c, unsigned char ch) {
+  if (!c.open)
+    open_record(c);
+  c.out[c.fill++] = ch;
+  if (piece_length(c) == PIECE_LIMIT)
+    close_record(c);
 }
 
-// An LF ends the piece it is read into (an empty one if none is open).
-void put_line_end(RecordEncoder &e) {
-  if (!e.open)
-    open_record(e);
-  close_record(e);
-}
-
-// Settles a CR that ended the previous input: with an LF after it, the two
-// are one line end; otherwise the CR is text. Returns the bytes consumed.
-std::size_t settle_cr(RecordEncoder &e, const unsigned char *in) {
-  e.pending_cr = false;
-  if (in[0] == LF) {
-    put_line_end(e);
-    return 1;
+// A CR ended the last block: with an LF first in this one, the two are one
+// line end; otherwise the CR is text. Returns the bytes it used.
+inline std::size_t settle_cr(Cursor &c, const unsigned char *in) {
+  if (in[0] != LF) {
+    put_char(c, CR);
+    return 0;
   }
-  put_char(e, CR);
-  return 0;
+  if (!c.open)
+    open_record(c);
+  close_record(c);
+  return 1;
 }
+
+using CopyText = std::size_t (*)(unsigned char *, const unsigned char *,
+                                 std::size_t);
+
+// The common case in a loop of its own: whole lines, each ended by LF or
+// CR LF within the piece limit, while more than a piece of the block is
+// left. Stops at anything else (a lone CR, 0x1A, a long line, the block's
+// end) and when the buffer is due to be written. Returns the bytes used.
+template <CopyText copy_text>
+inline std::size_t encode_whole_lines(Cursor &c, const unsigned char *in,
+                                      std::size_t count) {
+  unsigned char *const out = c.out;
+  std::size_t fill = c.fill, i = 0;
+  while (count - i > PIECE_LIMIT && fill <= FLUSH_THRESHOLD) {
+    std::size_t k = copy_text(out + fill + PREFIX_SIZE, in + i, PIECE_LIMIT);
+    std::size_t end = i + k; // the block goes on past `end`
+    std::size_t ending;
+    if (k == PIECE_LIMIT)
+      break; // a piece of a long line
+    if (in[end] == LF)
+      ending = 1;
+    else if (in[end] == CR && in[end + 1] == LF)
+      ending = 2;
+    else
+      break;
+    frame_record(out + fill, k);
+    fill += k + RECORD_OVERHEAD;
+    i = end + ending;
+  }
+  c.fill = fill;
+  return i;
+}
+
+// One step of the general case: text up to the next special byte or the
+// piece limit, then what that byte means.
+template <CopyText copy_text>
+inline std::size_t encode_step(RecordEncoder &e, Cursor &c,
+                               const unsigned char *in, std::size_t count) {
+  if (!c.open)
+    open_record(c);
+  std::size_t span = PIECE_LIMIT - piece_length(c);
+  if (span > count)
+    span = count;
+  std::size_t k = copy_text(c.out + c.fill, in, span);
+  c.fill += k;
+  if (k == span) {
+    if (piece_length(c) == PIECE_LIMIT)
+      close_record(c);
+    return k;
+  }
+  switch (in[k]) {
+  case LF:
+    close_record(c);
+    return k + 1;
+  case CR:
+    if (k + 1 == count) {
+      e.pending_cr = true; // the next block tells what it is
+      return count;
+    }
+    if (in[k + 1] == LF) {
+      close_record(c);
+      return k + 2;
+    }
+    put_char(c, CR);
+    return k + 1;
+  default: // 0x1A: the end of the input
+    e.ended = true;
+    return k;
+  }
+}
+
+// Encodes one block with one scanning kernel.
+template <CopyText copy_text>
+inline std::size_t encode_with(RecordEncoder &e, const unsigned char *in,
+                               std::size_t count) {
+  Cursor c = load(e);
+  std::size_t i = 0;
+  if (e.pending_cr) {
+    e.pending_cr = false;
+    i = settle_cr(c, in);
+  }
+  while (i < count && !e.ended && (c.open || c.fill <= FLUSH_THRESHOLD)) {
+    if (!c.open) {
+      i += encode_whole_lines<copy_text>(c, in + i, count - i);
+      if (i == count || c.fill > FLUSH_THRESHOLD)
+        break;
+    }
+    i += encode_step<copy_text>(e, c, in + i, count - i);
+  }
+  store(e, c);
+  return i;
+}
+
+std::size_t encode_plain(RecordEncoder &e, const unsigned char *in,
+                         std::size_t count) {
+  return encode_with<copy_text_plain>(e, in, count);
+}
+
+#if defined(__x86_64__)
+
+std::size_t encode_sse2(RecordEncoder &e, const unsigned char *in,
+                        std::size_t count) {
+  return encode_with<copy_text_sse2>(e, in, count);
+}
+
+__attribute__((target("avx2"), flatten)) std::size_t
+encode_avx2(RecordEncoder &e, const unsigned char *in, std::size_t count) {
+  return encode_with<copy_text_avx2>(e, in, count);
+}
+
+#endif
 
 } // namespace
 
 void encoder_start(RecordEncoder &encoder, unsigned char *out) {
-  FindSpecial find = encoder.find;
+  ScanPath scan = encoder.scan;
   encoder = RecordEncoder{};
   encoder.out = out;
-  encoder.find = find;
+  encoder.scan = scan;
 }
 
 std::size_t encode_text(RecordEncoder &e, const unsigned char *in,
                         std::size_t count) {
-  std::size_t i = 0;
   if (e.ended || count == 0)
     return 0;
-  if (e.pending_cr) {
-    i = settle_cr(e, in);
-    if (encoder_full(e))
-      return i;
+  switch (e.scan) {
+#if defined(__x86_64__)
+  case ScanPath::AVX2:
+    return encode_avx2(e, in, count);
+  case ScanPath::SSE2:
+    return encode_sse2(e, in, count);
+#endif
+  default:
+    return encode_plain(e, in, count);
   }
-  while (i < count) {
-    if (!e.open)
-      open_record(e);
-    std::size_t span = PIECE_LIMIT - piece_length(e);
-    if (span > count - i)
-      span = count - i;
-    std::size_t k = e.find(in + i, span);
-    std::memcpy(e.out + e.fill, in + i, k);
-    e.fill += k;
-    i += k;
-    if (k == span) {
-      if (piece_length(e) == PIECE_LIMIT)
-        close_record(e);
-    } else if (in[i] == LF) {
-      ++i;
-      close_record(e);
-    } else if (in[i] == CR) {
-      if (i + 1 == count) {
-        e.pending_cr = true;
-        return count;
-      }
-      if (in[i + 1] == LF) {
-        i += 2;
-        close_record(e);
-      } else {
-        ++i;
-        put_char(e, CR);
-      }
-    } else { // 0x1A
-      e.ended = true;
-      return i;
-    }
-    if (encoder_full(e))
-      return i;
-  }
-  return i;
 }
 
 void encode_end(RecordEncoder &e) {
+  Cursor c = load(e);
   if (e.pending_cr) {
     e.pending_cr = false;
-    put_char(e, CR);
+    put_char(c, CR);
   }
-  if (e.open) {
-    if (piece_length(e) == 0)
-      e.fill = e.open_at; // no character came: there is no piece
+  if (c.open) {
+    if (piece_length(c) == 0)
+      c.fill = c.open_at; // no character came: there is no piece
     else
-      close_record(e);
+      close_record(c);
   }
+  store(e, c);
   e.ended = true;
 }

@@ -29,7 +29,7 @@ struct RecordEncoder {
   bool open = false;            // a piece has begun and not ended
   bool pending_cr = false;      // a CR ended the last input; LF may follow
   bool ended = false;           // a 0x1A was read: nothing more is text
-  FindSpecial find = find_special;
+  ScanPath scan = best_scan_path();
 };
 
 void encoder_start(RecordEncoder &encoder, unsigned char *out);

@@ -1,19 +1,79 @@
-// Finding the bytes that the text reader must look at: LF, CR and 0x1A.
-// Everything else is copied through as it is.
+// The scanning kernel: copying text up to the next byte that the reader
+// must look at (LF, CR or 0x1A). The plain loop states the rule; the wide
+// ones give the same answers 16 or 32 bytes at a time.
 #pragma once
 
 #include <cstddef>
 
-// The index of the first LF, CR or 0x1A among the `count` bytes, or `count`
-// when there is none.
-using FindSpecial = std::size_t (*)(const unsigned char *bytes,
-                                    std::size_t count);
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
-// One byte at a time: the rule itself.
-std::size_t find_special_plain(const unsigned char *bytes, std::size_t count);
+enum class ScanPath { PLAIN, SSE2, AVX2 };
 
-// Sixteen bytes at a time with SSE2 (x86-64 only; elsewhere the plain loop).
-std::size_t find_special_wide(const unsigned char *bytes, std::size_t count);
+// Whether this processor can take the path, and the fastest one it can.
+bool scan_path_available(ScanPath path);
+ScanPath best_scan_path();
 
-// The fastest of the above on this processor.
-extern const FindSpecial find_special;
+// The kernel of `path`, called through a switch: for tests and tools; the
+// encoder itself inlines the kernels.
+std::size_t copy_text(ScanPath path, unsigned char *dst,
+                      const unsigned char *src, std::size_t span);
+
+inline bool is_special_byte(unsigned char c) {
+  return c == 0x0A || c == 0x0D || c == 0x1A;
+}
+
+// Each kernel copies `src` to `dst` up to the first LF, CR or 0x1A among the
+// `span` bytes and returns its index, or `span` when there is none. None
+// reads or writes beyond `span` bytes.
+inline std::size_t copy_text_plain(unsigned char *dst, const unsigned char *src,
+                                   std::size_t span) {
+  std::size_t i = 0;
+  for (; i < span && !is_special_byte(src[i]); ++i)
+    dst[i] = src[i];
+  return i;
+}
+
+#if defined(__x86_64__)
+
+// The special bytes of a 16-byte block, as a bit mask.
+inline unsigned special_mask_16(__m128i v) {
+  __m128i hit =
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A)),
+                                _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D))),
+                   _mm_cmpeq_epi8(v, _mm_set1_epi8(0x1A)));
+  return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+
+// Whole blocks are stored as loaded: the bytes copied past the special one
+// are harmless, since the caller writes over them or never reads them.
+inline std::size_t copy_text_sse2(unsigned char *dst, const unsigned char *src,
+                                  std::size_t span) {
+  std::size_t i = 0;
+  for (; i + 16 <= span; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), v);
+    if (unsigned mask = special_mask_16(v))
+      return i + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+  return i + copy_text_plain(dst + i, src + i, span - i);
+}
+
+__attribute__((target("avx2"))) inline std::size_t
+copy_text_avx2(unsigned char *dst, const unsigned char *src, std::size_t span) {
+  std::size_t i = 0;
+  for (; i + 32 <= span; i += 32) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), v);
+    __m256i hit = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x0A)),
+                        _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x0D))),
+        _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x1A)));
+    if (unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(hit)))
+      return i + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+  return i + copy_text_sse2(dst + i, src + i, span - i);
+}
+
+#endif
