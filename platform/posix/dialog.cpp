@@ -32,16 +32,6 @@ struct Dialog {
 };
 Dialog dialog;
 
-// Filters match as on the original platform: without regard to case, and
-// "*.*" matches every name, with or without a dot.
-bool matches_filter(const char *name) {
-  const char *pattern = dialog.settings->filters[dialog.filter].pattern;
-  const char *base = std::strrchr(name, '/');
-  base = base != nullptr ? base + 1 : name;
-  return std::strcmp(pattern, "*.*") == 0 ||
-         fnmatch(pattern, base, FNM_CASEFOLD) == 0;
-}
-
 void show_filters() {
   std::fprintf(dialog.screen, "Files of type:");
   for (int i = 0; i < dialog.settings->filter_count; ++i)
@@ -75,6 +65,16 @@ bool take_name(const char *line, char *path, std::size_t path_size, char *title,
 }
 
 #ifdef KOBRAT_HAVE_READLINE
+
+// Filters match the way Windows matches them: without regard to case, and
+// "*.*" matches every name, with or without a dot.
+bool matches_filter(const char *name) {
+  const char *pattern = dialog.settings->filters[dialog.filter].pattern;
+  const char *base = std::strrchr(name, '/');
+  base = base != nullptr ? base + 1 : name;
+  return std::strcmp(pattern, "*.*") == 0 ||
+         fnmatch(pattern, base, FNM_CASEFOLD) == 0;
+}
 
 const char KEYS[] = "Tab completes, Ctrl-T switches the file type, Enter "
                     "takes the name, Ctrl-D on an empty line cancels.";
