@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -142,6 +143,25 @@ TEST(Encoder, CrLfSplitAcrossBlocks) {
             "2052" + repeat('a', 2046) + "\r\n");
   EXPECT_EQ(encode(repeat('a', 2046) + "\rx", {2047, 10}),
             "2053" + repeat('a', 2046) + "\r\r\n0007x\r\n");
+}
+
+TEST(Encoder, LinesOfEveryLengthAtEveryAlignment) {
+  // Line ends land at every offset of the kernels' 16-, 32- and 64-byte
+  // windows, a CR LF also across two of them.
+  for (const char *ending : {"\n", "\r\n", "\r"}) {
+    for (std::size_t length = 0; length <= 140; ++length) {
+      std::string input;
+      for (std::size_t i = 0; input.size() < 9000; ++i)
+        input += std::string(length + i % 3, char('a' + i % 26)) + ending;
+      for (ScanPath path : ALL_PATHS) {
+        if (scan_path_available(path)) {
+          ASSERT_EQ(encode(input, {65536}, path), model(input))
+              << "length " << length << ", ending " << std::strlen(ending)
+              << ", scan path " << int(path);
+        }
+      }
+    }
+  }
 }
 
 TEST(Encoder, LargeOutputIsWrittenInWholeRecordBlocks) {

@@ -3,6 +3,7 @@
 #include "tool/records.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -118,6 +119,55 @@ inline std::size_t encode_whole_lines(Cursor &c, const unsigned char *in,
   return i;
 }
 
+using SpecialMask = std::uint64_t (*)(const unsigned char *);
+
+// The same common case for the wide kernels, many lines to a scan: the
+// special bytes of 64 input bytes at a time are found at once, then each
+// line between two of them is framed and its text copied in blocks of
+// COPY_BLOCK bytes. Stays COPY_BLOCK bytes short of the block's end, so
+// that no block of text is read from beyond it.
+template <SpecialMask special_mask>
+inline std::size_t encode_whole_lines_masked(Cursor &c, const unsigned char *in,
+                                             std::size_t count) {
+  if (count < 64 + COPY_BLOCK)
+    return 0;
+  const std::size_t last_window = count - 64 - COPY_BLOCK;
+  unsigned char *const out = c.out;
+  std::size_t fill = c.fill, start = 0, window = 0;
+  std::uint64_t mask = special_mask(in);
+  while (fill <= FLUSH_THRESHOLD) {
+    if (mask == 0) { // no line ends in this window: on to the next
+      window += 64;
+      if (window > last_window || window + 64 - start > PIECE_LIMIT)
+        break; // the block's end, or a line that may need pieces
+      mask = special_mask(in + window);
+      if (start > window) // the LF of a CR LF that ended the last window
+        mask &= ~std::uint64_t{0} << (start - window);
+      continue;
+    }
+    std::size_t end = window + static_cast<std::size_t>(__builtin_ctzll(mask));
+    std::size_t next;
+    if (in[end] == LF)
+      next = end + 1;
+    else if (in[end] == CR && in[end + 1] == LF)
+      next = end + 2;
+    else
+      break; // a lone CR or 0x1A
+    std::size_t length = end - start;
+    unsigned char *record = out + fill;
+    for (std::size_t j = 0; j < length; j += COPY_BLOCK)
+      std::memcpy(record + PREFIX_SIZE + j, in + start + j, COPY_BLOCK);
+    frame_record(record, length);
+    fill += length + RECORD_OVERHEAD;
+    start = next;
+    // Drop the line end just used (both bytes of a CR LF).
+    std::size_t used = next - window;
+    mask = used >= 64 ? 0 : mask & (~std::uint64_t{0} << used);
+  }
+  c.fill = fill;
+  return start;
+}
+
 // One step of the general case: text up to the next special byte or the
 // piece limit, then what that byte means.
 template <CopyText copy_text>
@@ -156,8 +206,11 @@ inline std::size_t encode_step(RecordEncoder &e, Cursor &c,
   }
 }
 
+using WholeLines = std::size_t (*)(Cursor &, const unsigned char *,
+                                   std::size_t);
+
 // Encodes one block with one scanning kernel.
-template <CopyText copy_text>
+template <CopyText copy_text, WholeLines whole_lines>
 inline std::size_t encode_with(RecordEncoder &e, const unsigned char *in,
                                std::size_t count) {
   Cursor c = load(e);
@@ -168,7 +221,7 @@ inline std::size_t encode_with(RecordEncoder &e, const unsigned char *in,
   }
   while (i < count && !e.ended && (c.open || c.fill <= FLUSH_THRESHOLD)) {
     if (!c.open) {
-      i += encode_whole_lines<copy_text>(c, in + i, count - i);
+      i += whole_lines(c, in + i, count - i);
       if (i == count || c.fill > FLUSH_THRESHOLD)
         break;
     }
@@ -180,19 +233,24 @@ inline std::size_t encode_with(RecordEncoder &e, const unsigned char *in,
 
 std::size_t encode_plain(RecordEncoder &e, const unsigned char *in,
                          std::size_t count) {
-  return encode_with<copy_text_plain>(e, in, count);
+  return encode_with<copy_text_plain, encode_whole_lines<copy_text_plain>>(
+      e, in, count);
 }
 
 #if defined(__x86_64__)
 
 std::size_t encode_sse2(RecordEncoder &e, const unsigned char *in,
                         std::size_t count) {
-  return encode_with<copy_text_sse2>(e, in, count);
+  return encode_with<copy_text_sse2,
+                     encode_whole_lines_masked<special_mask_64_sse2>>(e, in,
+                                                                      count);
 }
 
 __attribute__((target("avx2"), flatten)) std::size_t
 encode_avx2(RecordEncoder &e, const unsigned char *in, std::size_t count) {
-  return encode_with<copy_text_avx2>(e, in, count);
+  return encode_with<copy_text_avx2,
+                     encode_whole_lines_masked<special_mask_64_avx2>>(e, in,
+                                                                      count);
 }
 
 #endif

@@ -18,9 +18,13 @@ inline constexpr std::size_t FLUSH_HEADROOM = 2048;
 // The buffer is written out once a record takes its fill past this.
 inline constexpr std::size_t FLUSH_THRESHOLD =
     OUTPUT_BLOCK_SIZE - FLUSH_HEADROOM;
-// Room for a fill up to the threshold plus one largest record.
+// Text is copied in blocks of this many bytes; the bytes a block copies
+// past the text are written over or never written out.
+inline constexpr std::size_t COPY_BLOCK = 32;
+// Room for a fill up to the threshold plus one largest record, and for the
+// last copied block to run past it.
 inline constexpr std::size_t OUTPUT_BUFFER_ROOM =
-    FLUSH_THRESHOLD + MAX_RECORD_SIZE;
+    FLUSH_THRESHOLD + MAX_RECORD_SIZE + COPY_BLOCK;
 
 struct RecordEncoder {
   unsigned char *out = nullptr; // OUTPUT_BUFFER_ROOM bytes

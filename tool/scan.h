@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -60,17 +61,42 @@ inline std::size_t copy_text_sse2(unsigned char *dst, const unsigned char *src,
   return i + copy_text_plain(dst + i, src + i, span - i);
 }
 
+// The special bytes among the 64 at `src`, as a bit mask, bit 0 first.
+inline std::uint64_t special_mask_64_sse2(const unsigned char *src) {
+  std::uint64_t mask = 0;
+  for (int i = 0; i < 4; ++i) {
+    __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 16 * i));
+    mask |= static_cast<std::uint64_t>(special_mask_16(v)) << (16 * i);
+  }
+  return mask;
+}
+
+__attribute__((target("avx2"))) inline std::uint32_t
+special_mask_32(__m256i v) {
+  __m256i hit = _mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x0A)),
+                      _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x0D))),
+      _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x1A)));
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(hit));
+}
+
+__attribute__((target("avx2"))) inline std::uint64_t
+special_mask_64_avx2(const unsigned char *src) {
+  __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src));
+  __m256i high =
+      _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 32));
+  return special_mask_32(low) |
+         static_cast<std::uint64_t>(special_mask_32(high)) << 32;
+}
+
 __attribute__((target("avx2"))) inline std::size_t
 copy_text_avx2(unsigned char *dst, const unsigned char *src, std::size_t span) {
   std::size_t i = 0;
   for (; i + 32 <= span; i += 32) {
     __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), v);
-    __m256i hit = _mm256_or_si256(
-        _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x0A)),
-                        _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x0D))),
-        _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x1A)));
-    if (unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(hit)))
+    if (std::uint32_t mask = special_mask_32(v))
       return i + static_cast<std::size_t>(__builtin_ctz(mask));
   }
   return i + copy_text_sse2(dst + i, src + i, span - i);
