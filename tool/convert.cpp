@@ -11,10 +11,10 @@ namespace {
 
 // Writes the whole records gathered so far; a failed write ends the run.
 void flush_records(RecordEncoder &encoder) {
-  if (encoder.fill == 0)
+  std::size_t count = encoder_whole_records(encoder);
+  if (count == 0)
     return;
-  if (write_block(RunState.output_file, encoder.out, encoder.fill) !=
-      encoder.fill) {
+  if (write_block(RunState.output_file, encoder.out, count) != count) {
     int error = platform::last_error();
     std::fprintf(stderr, "\nerror writing output file %s: %s\n", output_name(),
                  platform::error_text(error));
@@ -35,10 +35,10 @@ void encode_block(RecordEncoder &encoder, const unsigned char *in,
   }
 }
 
-// What was read before a read error is kept; the run then ends with
-// status 11.
+// The records completed before a read error are written; a line that the
+// error cut short is not made into a record, since its text is not all
+// there. The run then ends with status 11.
 [[noreturn]] void fail_reading(RecordEncoder &encoder, int error) {
-  encode_end(encoder);
   flush_records(encoder);
   std::fprintf(stderr, "\nerror reading input file %s: %s\n",
                RunState.input_name, platform::error_text(error));

@@ -49,6 +49,11 @@ inline bool encoder_full(const RecordEncoder &encoder) {
   return !encoder.open && encoder.fill > FLUSH_THRESHOLD;
 }
 
+// The bytes of whole records in the buffer: all but an open record's.
+inline std::size_t encoder_whole_records(const RecordEncoder &encoder) {
+  return encoder.open ? encoder.open_at : encoder.fill;
+}
+
 // The buffer was written out: it starts again empty.
 inline void encoder_drained(RecordEncoder &encoder) { encoder.fill = 0; }
 

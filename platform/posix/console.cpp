@@ -2,10 +2,12 @@
 // controlling terminal (/dev/tty) for single keys, and standard input.
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/syscalls.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -48,6 +50,14 @@ int tty = -2; // not yet opened
 struct termios found_mode;
 bool mode_saved = false;
 
+bool set_mode(int fd, const struct termios *mode) {
+  int result;
+  do
+    result = sys::set_mode(fd, mode);
+  while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
 // Drops what is left of a key that sends several characters (arrow and
 // function keys send escape sequences): whatever follows within a moment.
 void drain_key(int fd) {
@@ -84,13 +94,17 @@ void wait_readable(int fd) {
 
 int terminal_fd() {
   if (tty == -2)
-    tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    tty = sys::open_terminal();
   return tty;
 }
 
 void save_terminal_mode() {
-  if (!mode_saved && terminal_fd() >= 0 && tcgetattr(tty, &found_mode) == 0)
-    mode_saved = true;
+  if (mode_saved || terminal_fd() < 0 || sys::get_mode(tty, &found_mode) != 0)
+    return;
+  mode_saved = true;
+  // Every end of the process puts the mode back, also the normal one after
+  // a restore that failed where the mode was changed.
+  std::atexit(restore_console);
 }
 
 } // namespace posix
@@ -127,13 +141,13 @@ void check_interrupt() {
 
 void restore_console() {
   if (mode_saved)
-    tcsetattr(tty, TCSANOW, &found_mode);
+    set_mode(tty, &found_mode);
 }
 
 int read_console_key() {
   int fd = posix::terminal_fd();
   struct termios before;
-  if (fd < 0 || tcgetattr(fd, &before) != 0)
+  if (fd < 0 || sys::get_mode(fd, &before) != 0)
     return -1;
   posix::save_terminal_mode();
   struct termios raw = before;
@@ -141,17 +155,17 @@ int read_console_key() {
   raw.c_iflag &= ~(IXON | ICRNL | INLCR);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
-  if (tcsetattr(fd, TCSANOW, &raw) != 0)
+  if (!set_mode(fd, &raw))
     return -1;
   unsigned char key = 0;
   ssize_t n;
   do {
     posix::wait_readable(fd);
-    n = read(fd, &key, 1);
+    n = sys::read(fd, &key, 1);
   } while (n < 0 && errno == EINTR);
   if (n == 1)
     drain_key(fd);
-  tcsetattr(fd, TCSANOW, &before);
+  set_mode(fd, &before);
   return n == 1 ? key : -1;
 }
 
@@ -161,7 +175,7 @@ int read_standard_input_char() {
   ssize_t n;
   do {
     posix::wait_readable(0);
-    n = read(0, input_chars, sizeof input_chars);
+    n = sys::read(0, input_chars, sizeof input_chars);
   } while (n < 0 && errno == EINTR);
   if (n <= 0)
     return -1;

@@ -5,6 +5,7 @@
 // Ctrl-T switches the filter. Without readline it is a plain line prompt.
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/syscalls.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -84,7 +85,7 @@ int read_terminal_char(FILE *) {
   unsigned char c;
   for (;;) {
     posix::wait_readable(fd);
-    ssize_t n = read(fd, &c, 1);
+    ssize_t n = sys::read(fd, &c, 1);
     if (n == 1)
       return c;
     if (n == 0 || errno != EINTR)
@@ -166,7 +167,7 @@ char *ask_line() {
   for (;;) {
     char c;
     posix::wait_readable(fd);
-    ssize_t n = read(fd, &c, 1);
+    ssize_t n = sys::read(fd, &c, 1);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0) {

@@ -1,6 +1,7 @@
 // Input and output files on POSIX: open(2), read(2), write(2).
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/syscalls.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -35,6 +36,17 @@ bool may_wait(int fd) {
   return fd == waiting_input_fd;
 }
 
+// Empties a file opened to be created over. Devices and pipes cannot be
+// emptied and need not be.
+bool empty_file(int fd) {
+  int result;
+  do
+    result = sys::truncate(fd);
+  while (result != 0 && errno == EINTR);
+  struct stat st;
+  return result == 0 || (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode));
+}
+
 int open_flags(Disposition how) {
   switch (how) {
   case Disposition::CREATE_NEW:
@@ -53,14 +65,14 @@ int open_flags(Disposition how) {
 File open_input(const char *path) {
   int fd;
   do
-    fd = open(path, O_RDONLY | O_CLOEXEC);
+    fd = sys::open_input(path, O_RDONLY | O_CLOEXEC);
   while (fd < 0 && errno == EINTR && (check_interrupt(), true));
   if (fd < 0)
     return NO_FILE;
   waiting_input_fd = regular_input_fd = -1; // the number may be reused
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
+    sys::close(fd);
     errno = EISDIR;
     return NO_FILE;
   }
@@ -73,7 +85,7 @@ long read_input(File file, void *buffer, std::size_t count) {
       posix::wait_readable(fd_of(file));
     else
       check_interrupt();
-    ssize_t n = read(fd_of(file), buffer, count);
+    ssize_t n = sys::read(fd_of(file), buffer, count);
     if (n >= 0 || errno != EINTR)
       return static_cast<long>(n);
   }
@@ -84,33 +96,31 @@ File open_output_file(const char *path, Disposition how, File guard) {
     errno = ENOENT;
     return NO_FILE;
   }
-  int fd = open(path, open_flags(how) | O_CLOEXEC, 0666);
+  int fd;
+  do
+    fd = sys::open_output(path, open_flags(how) | O_CLOEXEC, 0666);
+  while (fd < 0 && errno == EINTR);
   if (fd < 0)
     return NO_FILE;
-  if (same_file(fd, guard)) {
-    close(fd);
-    errno = SAME_FILE_ERROR;
+  int error = 0;
+  if (same_file(fd, guard))
+    error = SAME_FILE_ERROR;
+  else if (how == Disposition::CREATE_ALWAYS && !empty_file(fd))
+    error = errno;
+  if (error != 0) {
+    sys::close(fd);
+    errno = error;
     return NO_FILE;
-  }
-  if (how == Disposition::CREATE_ALWAYS && ftruncate(fd, 0) != 0) {
-    struct stat st;
-    // Devices and pipes cannot be emptied and need not be.
-    if (fstat(fd, &st) != 0 || S_ISREG(st.st_mode)) {
-      int error = errno;
-      close(fd);
-      errno = error;
-      return NO_FILE;
-    }
   }
   return fd;
 }
 
-bool seek_to_end(File file) { return lseek(fd_of(file), 0, SEEK_END) >= 0; }
+bool seek_to_end(File file) { return sys::seek_end(fd_of(file)) >= 0; }
 
 bool write_all(File file, const void *bytes, std::size_t count) {
   const char *p = static_cast<const char *>(bytes);
   while (count > 0) {
-    ssize_t n = write(fd_of(file), p, count);
+    ssize_t n = sys::write(fd_of(file), p, count);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0) {
@@ -127,12 +137,14 @@ bool write_all(File file, const void *bytes, std::size_t count) {
 bool close_file(File file) {
   // After an interrupted close(2) the descriptor is gone on Linux; a retry
   // could close a descriptor opened meanwhile, so it is not retried.
-  return close(fd_of(file)) == 0 || errno == EINTR;
+  return sys::close(fd_of(file)) == 0 || errno == EINTR;
 }
 
 bool path_exists(const char *path) {
   struct stat st;
-  return lstat(path, &st) == 0;
+  // Only a path that is surely absent counts as absent: when the test
+  // itself fails, the file may be there, and it is not emptied unasked.
+  return sys::lstat(path, &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
 const char DIALOG_NAME_MARKS[] = "-";
