@@ -3,6 +3,7 @@
 set -euo pipefail
 needed=(cmake g++ make pkg-config libgtest-dev libgmock-dev libreadline-dev)
 [ "${1:-}" = "--bench" ] && needed+=(libbenchmark-dev time)
+[ "${1:-}" = "--fuzz" ] && needed+=(clang libclang-rt-dev)
 missing=()
 for package in "${needed[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

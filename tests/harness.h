@@ -7,8 +7,20 @@
 
 namespace kt {
 
-// The kobrat binary under test.
+// The kobrat binary under test: the one built beside the tests, or the one
+// that KOBRAT_UNDER_TEST names (such as a Windows kobrat.exe).
 const char *kobrat_binary();
+
+// The binary under test is a Windows program, run through KOBRAT_RUNNER
+// (wine). The tests then expect what that platform says and does.
+bool testing_windows_build();
+
+// `posix` for the Linux build, `windows` for the Windows one.
+std::string by_platform(const std::string &posix, const std::string &windows);
+
+// An absolute path as the binary under test names it: as it is on Linux,
+// on the Z: drive (where wine shows the Linux root) on Windows.
+std::string native_path(const std::string &absolute);
 
 // A scratch folder, removed with everything in it when the object goes.
 struct TempDir {
@@ -39,10 +51,14 @@ struct RunResult {
 
 // Runs the program `binary` with `args` in folder `cwd`, in a session of
 // its own with no controlling terminal, with `input` on standard input.
+// A run still going after a minute is killed (status 128 + 9).
 RunResult run_binary(const char *binary, const std::vector<std::string> &args,
                      const std::string &cwd, const std::string &input = "");
 
-// Runs kobrat the same way.
+// Runs kobrat the same way, through KOBRAT_RUNNER when that is set (words
+// separated by spaces, such as "wine"). A Windows build writes its messages
+// in text mode, each line ending in CR LF; they are given here with LF, as
+// the Linux build writes them.
 RunResult run_kobrat(const std::vector<std::string> &args,
                      const std::string &cwd, const std::string &input = "");
 

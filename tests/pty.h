@@ -69,6 +69,9 @@ public:
   // Everything shown on the screen so far.
   const std::string &screen() const { return screen_; }
 
+  // The program's process id, for signals sent to it directly.
+  pid_t pid() const { return child_; }
+
   // How the terminal's mode now differs from the mode set at the start;
   // empty when it is the same.
   std::string mode_change() const;

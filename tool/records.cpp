@@ -287,10 +287,12 @@ void encode_end(RecordEncoder &e) {
     put_char(c, CR);
   }
   if (c.open) {
-    if (piece_length(c) == 0)
+    if (piece_length(c) == 0) {
       c.fill = c.open_at; // no character came: there is no piece
-    else
+      c.open = false;
+    } else {
       close_record(c);
+    }
   }
   store(e, c);
   e.ended = true;

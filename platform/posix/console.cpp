@@ -23,8 +23,20 @@ volatile std::sig_atomic_t interrupt_arrived = 0;
 int wake_pipe[2] = {-1, -1};
 void (*interrupt_handler)(int) = nullptr;
 
-extern "C" void on_interrupt(int) {
+volatile std::sig_atomic_t interrupt_seen = 0;
+
+// The first interrupt is recorded for the main flow. A second one ends the
+// process by the default action, but only from here: had the default been
+// put back at once, it could end a write to the output half way and leave a
+// torn record; a caught signal lets that write finish first.
+extern "C" void on_interrupt(int signal_number) {
+  if (interrupt_seen) {
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return;
+  }
   int saved = errno;
+  interrupt_seen = 1;
   interrupt_arrived = 1;
   if (wake_pipe[1] >= 0) {
     char byte = 1;
@@ -125,8 +137,8 @@ bool install_interrupt_handler(void (*handler)(int)) {
   struct sigaction action = {};
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);
-  // One-shot; no SA_RESTART, so a blocking call returns to be checked.
-  action.sa_flags = SA_RESETHAND;
+  // No SA_RESTART, so a blocking call returns to be checked.
+  action.sa_flags = 0;
   return sigaction(SIGINT, &action, nullptr) == 0;
 }
 
