@@ -7,7 +7,7 @@
 # round after round, with the input in the page cache and the output in the
 # same temp folder. Prints the median seconds of each, the medians of the
 # per-round ratios kobrat/dd and kobrat/cat, and kobrat's peak resident
-# memory.
+# memory, and the companion kobrat-check over the records kobrat made.
 #
 # The inputs, printable ASCII from a fixed seed:
 #   text40_lf    40-byte lines: 39 characters and LF
@@ -63,13 +63,15 @@ trap 'exit 143' TERM
 echo "building kobrat (Release) in $build" >&2
 if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DKOBRAT_TESTS=OFF -DKOBRAT_BENCH=OFF &&
-  cmake --build "$build" --target kobrat --parallel 2; } \
+  cmake --build "$build" --target kobrat kobrat-check --parallel 2; } \
   >"$work/build.log" 2>&1; then
   cat "$work/build.log" >&2
   die "the build failed"
 fi
 kobrat=$build/kobrat
+check=$build/kobrat-check
 [[ -x $kobrat ]] || die "no program at $kobrat"
+[[ -x $check ]] || die "no program at $check"
 
 # --- the clock: microseconds, without a process of its own where bash has
 # EPOCHREALTIME -----------------------------------------------------------
@@ -149,6 +151,11 @@ run_kobrat() {
   fi
 }
 
+# kobrat-check over the records kobrat made: checking them, and reading
+# their text back to a file.
+run_check() { "$check" "$1" >/dev/null || die "kobrat-check $1 failed"; }
+run_text() { "$check" --text "$1" >"$2" || die "kobrat-check --text failed"; }
+
 # Runs one command on a fresh output; `elapsed` is its time in microseconds.
 timed() { # command in out
   local start
@@ -223,13 +230,27 @@ for input in $inputs; do
   done
   rm -f "$out"
 
+  # The companion over kobrat's records, the same number of rounds.
+  run_kobrat "$in" "$work/records"
+  : >"$work/check_times"
+  for ((r = 0; r < rounds; r++)); do
+    timed run_check "$work/records" "$out"
+    check_took=$elapsed
+    timed run_text "$work/records" "$out"
+    echo "$check_took $elapsed" >>"$work/check_times"
+  done
+  rm -f "$out" "$work/records"
+  check_s=$(awk '{ print $1 / 1e6 }' "$work/check_times" | median)
+  text_s=$(awk '{ print $2 / 1e6 }' "$work/check_times" | median)
+
   dd_s=$(median_of "\$1 / 1e6")
   cat_s=$(median_of "\$2 / 1e6")
   kobrat_s=$(median_of "\$3 / 1e6")
   over_dd=$(median_of "\$3 / \$1")
   over_cat=$(median_of "\$3 / \$2")
-  rows+=("$(printf '%-12s %8.4f %8.4f %9.4f %10.2f %11.2f %9.1f %7.3f' \
+  rows+=("$(printf '%-12s %8.4f %8.4f %9.4f %10.2f %11.2f %9.4f %9.4f %9.1f %7.3f' \
     "$input" "$dd_s" "$cat_s" "$kobrat_s" "$over_dd" "$over_cat" \
+    "$check_s" "$text_s" \
     "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')" \
     "$(awk -v m="$made" -v b="$size" 'BEGIN { print m / b }')")")
 done
@@ -240,6 +261,7 @@ echo
 echo "$mb MB per input, median of $rounds rounds; $(nproc 2>/dev/null || echo '?') CPUs;" \
   "load average $load_before before, $load_after after"
 echo "dd: dd if=in of=out bs=64K   cat: cat in > out   kobrat: kobrat in out"
-printf '%-12s %8s %8s %9s %10s %11s %9s %7s\n' input 'dd s' 'cat s' \
-  'kobrat s' 'kobrat/dd' 'kobrat/cat' 'RSS MiB' 'out/in'
+echo "check: kobrat-check out   text: kobrat-check --text out > text"
+printf '%-12s %8s %8s %9s %10s %11s %9s %9s %9s %7s\n' input 'dd s' 'cat s' \
+  'kobrat s' 'kobrat/dd' 'kobrat/cat' 'check s' 'text s' 'RSS MiB' 'out/in'
 printf '%s\n' "${rows[@]}"
