@@ -7,20 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-needed=(cmake make g++-mingw-w64-x86-64 wine wine64)
-missing=()
-for package in "${needed[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  if ! { apt-get update -qq &&
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" \
-      >/dev/null; }; then
-    echo "could not install ${missing[*]}" >&2
-    rm -f build-win/kobrat.exe # an old one is not to be tested as current
-    exit 2
-  fi
+if ! bash scripts/install-deps.sh --windows; then
+  echo "could not install the cross compiler or wine" >&2
+  rm -f build-win/kobrat.exe # an old one is not to be tested as current
+  exit 2
 fi
 
 cmake -S . -B build-win -DCMAKE_BUILD_TYPE=Release \

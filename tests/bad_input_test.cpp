@@ -104,17 +104,7 @@ std::string all_byte_values() {
   return text + "\x1a" + "not read\r\n";
 }
 
-// Makes SIGPIPE a failed write instead of the end of the test, while the
-// test feeds a program that may have gone.
-struct IgnoredSigpipe {
-  IgnoredSigpipe() {
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &saved);
-  }
-  ~IgnoredSigpipe() { sigaction(SIGPIPE, &saved, nullptr); }
-  struct sigaction saved = {};
-};
+using kt::IgnoredSigpipe;
 
 bool write_all(int fd, const char *bytes, std::size_t count) {
   while (count > 0) {

@@ -2,10 +2,25 @@
 // binary without a terminal.
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
 namespace kt {
+
+// Makes SIGPIPE a failed write instead of the end of the test, while the
+// test feeds a program (through a pipe or FIFO) that may have gone.
+struct IgnoredSigpipe {
+  IgnoredSigpipe() {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &saved);
+  }
+  ~IgnoredSigpipe() { sigaction(SIGPIPE, &saved, nullptr); }
+  IgnoredSigpipe(const IgnoredSigpipe &) = delete;
+  IgnoredSigpipe &operator=(const IgnoredSigpipe &) = delete;
+  struct sigaction saved = {};
+};
 
 // The kobrat binary under test: the one built beside the tests, or the one
 // that KOBRAT_UNDER_TEST names (such as a Windows kobrat.exe).

@@ -232,17 +232,7 @@ protected:
 
 // --- a slow FIFO ------------------------------------------------------------
 
-// Makes a write to a FIFO whose reader has gone fail instead of ending the
-// test.
-struct IgnoredSigpipe {
-  IgnoredSigpipe() {
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &saved);
-  }
-  ~IgnoredSigpipe() { sigaction(SIGPIPE, &saved, nullptr); }
-  struct sigaction saved = {};
-};
+using kt::IgnoredSigpipe;
 
 // Writes `bytes` to the FIFO in pieces of up to 4 KiB a millisecond apart,
 // once the program has opened it; stops when the program has gone.

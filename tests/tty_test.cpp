@@ -372,16 +372,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {{PROMPT, "sub/out.txt\r"}, {ENTER_WAIT, "\x03"}}}),
     [](const auto &info) { return std::string(info.param.name); });
 
-// A write to a FIFO whose reader has gone must fail, not end the test.
-struct IgnoredSigpipe {
-  IgnoredSigpipe() {
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &saved);
-  }
-  ~IgnoredSigpipe() { sigaction(SIGPIPE, &saved, nullptr); }
-  struct sigaction saved = {};
-};
+using kt::IgnoredSigpipe;
 
 // Opens the writing end of a FIFO once the program has opened the reading
 // end; -1 if it does not within the timeout.
