@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -192,6 +193,11 @@ TEST_F(Input, TheRecordsOfALargeFile) {
   RunResult r = run({"big", "out"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(kt::read_file(dir.path("out")), expected);
+  // Space reserved ahead of the writes is given back: the file holds no
+  // more than its own blocks.
+  struct stat st;
+  ASSERT_EQ(stat(dir.path("out").c_str(), &st), 0);
+  EXPECT_LE(st.st_blocks * 512, st.st_size + 65536);
 }
 
 // The report of a failed output attempt: the module's source and line,

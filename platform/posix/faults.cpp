@@ -14,9 +14,9 @@ namespace platform::posix::sys {
 
 namespace {
 
-const char *const OP_NAMES[] = {"open_input", "read",     "open_output",
-                                "write",      "close",    "seek",
-                                "exists",     "truncate", "terminal"};
+const char *const OP_NAMES[] = {
+    "open_input", "read",   "open_output", "write",    "close",
+    "seek",       "exists", "truncate",    "terminal", "reserve"};
 constexpr int OP_COUNT = sizeof OP_NAMES / sizeof OP_NAMES[0];
 constexpr int SHORT = -1;
 

@@ -24,6 +24,7 @@ enum class Op {
   EXISTS,
   TRUNCATE,
   TERMINAL,
+  RESERVE,
 };
 
 #ifdef KOBRAT_FAULTS
@@ -71,6 +72,16 @@ inline int lstat(const char *path, struct stat *st) {
 inline int truncate(int fd) {
   return inject(Op::TRUNCATE) ? -1 : ::ftruncate(fd, 0);
 }
+
+// Reserves space past the end of the file without changing its size, or
+// gives back what was reserved past `size`.
+inline int reserve(int fd, off_t offset, off_t length) {
+  return inject(Op::RESERVE)
+             ? -1
+             : ::fallocate(fd, FALLOC_FL_KEEP_SIZE, offset, length);
+}
+
+inline int release_past(int fd, off_t size) { return ::ftruncate(fd, size); }
 
 inline int open_terminal() {
   return inject(Op::TERMINAL)
