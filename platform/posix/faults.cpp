@@ -57,11 +57,11 @@ void write_counts() {
 void load_plan() {
   plan.loaded = true;
   std::atexit(write_counts);
-  const char *spec = std::getenv("KOBRAT_FAULT");
-  if (spec == nullptr)
+  const char *wanted = std::getenv("KOBRAT_FAULT");
+  if (wanted == nullptr)
     return;
   char name[32], kind[32];
-  if (std::sscanf(spec, "%31[a-z_]:%lu:%31s", name, &plan.call, kind) != 3)
+  if (std::sscanf(wanted, "%31[a-z_]:%lu:%31s", name, &plan.call, kind) != 3)
     return;
   for (int op = 0; op < OP_COUNT; ++op)
     if (std::strcmp(OP_NAMES[op], name) == 0)
