@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Times the whole kobrat process against plain copies of the same file:
-# `dd bs=64K` (the same block size kobrat reads) and `cat` (the floor).
+# `dd bs=64K` (the same block size kobrat reads) and `cat` (faster still: it
+# copies in larger blocks), and against write_floor, which makes kobrat's
+# own reads and writes with no conversion between them: no converter that
+# writes kobrat's blocks (whole records, cut where the buffer passes 63,488
+# bytes) through the same system calls can take less than it.
 #
 # Builds kobrat in Release in a build folder of its own, makes test files
 # in a temp folder, then runs the three commands on each file in turn,
 # round after round, with the input in the page cache and the output in the
 # same temp folder. Prints the median seconds of each, the medians of the
-# per-round ratios kobrat/dd and kobrat/cat, and kobrat's peak resident
-# memory, and the companion kobrat-check over the records kobrat made.
+# per-round ratios kobrat/dd, kobrat/cat, floor/dd and kobrat/floor, and
+# kobrat's peak resident memory; then the companion kobrat-check over the
+# records kobrat made.
 #
 # The inputs, printable ASCII from a fixed seed:
 #   text40_lf    40-byte lines: 39 characters and LF
@@ -63,15 +68,18 @@ trap 'exit 143' TERM
 echo "building kobrat (Release) in $build" >&2
 if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DKOBRAT_TESTS=OFF -DKOBRAT_BENCH=OFF &&
-  cmake --build "$build" --target kobrat kobrat-check --parallel 2; } \
+  cmake --build "$build" --target kobrat kobrat-check write_floor \
+    --parallel 2; } \
   >"$work/build.log" 2>&1; then
   cat "$work/build.log" >&2
   die "the build failed"
 fi
 kobrat=$build/kobrat
 check=$build/kobrat-check
-[[ -x $kobrat ]] || die "no program at $kobrat"
-[[ -x $check ]] || die "no program at $check"
+floor=$build/bench/write_floor
+for program in "$kobrat" "$check" "$floor"; do
+  [[ -x $program ]] || die "no program at $program"
+done
 
 # --- the clock: microseconds, without a process of its own where bash has
 # EPOCHREALTIME -----------------------------------------------------------
@@ -140,6 +148,7 @@ PYTHON
 # --- the commands -------------------------------------------------------------
 run_dd() { dd if="$1" of="$2" bs=64K status=none; }
 run_cat() { cat "$1" >"$2"; }
+run_floor() { "$floor" "$1" "$2" "$work/plan" || die "write_floor failed"; }
 run_kobrat() {
   local status=0
   "$kobrat" "$1" "$2" >/dev/null 2>"$work/kobrat.err" </dev/null ||
@@ -186,7 +195,8 @@ PYTHON
 median() { sort -g | awk '{ v[NR] = $1 } END {
   if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# The median of an awk expression over the rounds: $1 dd, $2 cat, $3 kobrat.
+# The median of an awk expression over the rounds: $1 dd, $2 cat, $3 kobrat,
+# $4 floor.
 median_of() { awk "{ print $1 }" "$work/times" | median; }
 
 # The load average, to tell a quiet run from one that shared the machine.
@@ -198,6 +208,7 @@ bytes=$((mb * 1000 * 1000))
 in=$work/in
 out=$work/out
 rows=()
+check_rows=()
 for input in $inputs; do
   echo "making $input ($mb MB)" >&2
   expected=$(make_input "$input" "$in" "$bytes")
@@ -212,20 +223,23 @@ for input in $inputs; do
   made=$(stat -c %s "$out")
   ((made == expected)) ||
     die "kobrat made $made bytes of $input, not $expected"
+  "$floor" --plan "$out" "$work/plan" || die "write_floor --plan failed"
+  run_floor "$in" "$out"
   rss=$(peak_kb "$in" "$out")
 
   echo "timing $input: $rounds rounds" >&2
   : >"$work/times"
   for ((r = 0; r < rounds; r++)); do
     # The order turns each round so that none runs always first.
-    order=(dd kobrat cat)
-    order=("${order[@]:r%3}" "${order[@]:0:r%3}")
+    order=(dd kobrat cat floor)
+    order=("${order[@]:r%4}" "${order[@]:0:r%4}")
     declare -A took=()
     for command in "${order[@]}"; do
       timed "run_$command" "$in" "$out"
       took[$command]=$elapsed
     done
-    echo "${took[dd]} ${took[cat]} ${took[kobrat]}" >>"$work/times"
+    echo "${took[dd]} ${took[cat]} ${took[kobrat]} ${took[floor]}" \
+      >>"$work/times"
     unset took
   done
   rm -f "$out"
@@ -246,13 +260,14 @@ for input in $inputs; do
   dd_s=$(median_of "\$1 / 1e6")
   cat_s=$(median_of "\$2 / 1e6")
   kobrat_s=$(median_of "\$3 / 1e6")
-  over_dd=$(median_of "\$3 / \$1")
-  over_cat=$(median_of "\$3 / \$2")
-  rows+=("$(printf '%-12s %8.4f %8.4f %9.4f %10.2f %11.2f %9.4f %9.4f %9.1f %7.3f' \
-    "$input" "$dd_s" "$cat_s" "$kobrat_s" "$over_dd" "$over_cat" \
-    "$check_s" "$text_s" \
+  floor_s=$(median_of "\$4 / 1e6")
+  rows+=("$(printf '%-12s %7.4f %7.4f %7.4f %8.4f %9.2f %10.2f %8.2f %12.2f %7.1f %6.3f' \
+    "$input" "$dd_s" "$cat_s" "$floor_s" "$kobrat_s" \
+    "$(median_of "\$3 / \$1")" "$(median_of "\$3 / \$2")" \
+    "$(median_of "\$4 / \$1")" "$(median_of "\$3 / \$4")" \
     "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')" \
     "$(awk -v m="$made" -v b="$size" 'BEGIN { print m / b }')")")
+  check_rows+=("$(printf '%-12s %8.4f %8.4f' "$input" "$check_s" "$text_s")")
 done
 
 load_after=$(load)
@@ -261,7 +276,12 @@ echo
 echo "$mb MB per input, median of $rounds rounds; $(nproc 2>/dev/null || echo '?') CPUs;" \
   "load average $load_before before, $load_after after"
 echo "dd: dd if=in of=out bs=64K   cat: cat in > out   kobrat: kobrat in out"
-echo "check: kobrat-check out   text: kobrat-check --text out > text"
-printf '%-12s %8s %8s %9s %10s %11s %9s %9s %9s %7s\n' input 'dd s' 'cat s' \
-  'kobrat s' 'kobrat/dd' 'kobrat/cat' 'check s' 'text s' 'RSS MiB' 'out/in'
+echo "floor: write_floor in out plan (kobrat's reads and writes, no conversion)"
+printf '%-12s %7s %7s %7s %8s %9s %10s %8s %12s %7s %6s\n' input 'dd s' \
+  'cat s' 'floor s' 'kobrat s' 'kobrat/dd' 'kobrat/cat' 'floor/dd' \
+  'kobrat/floor' 'RSS MiB' 'out/in'
 printf '%s\n' "${rows[@]}"
+echo
+echo "check: kobrat-check out   text: kobrat-check --text out > text"
+printf '%-12s %8s %8s\n' input 'check s' 'text s'
+printf '%s\n' "${check_rows[@]}"
