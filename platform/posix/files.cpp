@@ -54,28 +54,24 @@ bool empty_file(int fd) {
 // with the space reserved ahead they cost no more. The file's size is not
 // changed, and what is reserved past its end is given back when it is
 // closed. Where reserving fails (a file system without it, a full disk),
-// the writes go on without.
+// the writes go on without. The position of the next write is kept here
+// rather than asked of the system before every write.
 constexpr off_t RESERVE_STEP = off_t{4} << 20;
 int reserving_fd = -1;
+off_t write_at = 0;
 off_t reserved_to = 0;
 
 void start_reserving(int fd) {
   struct stat st;
   reserving_fd = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fd : -1;
+  write_at = 0; // just created or emptied, or moved by seek_to_end
   reserved_to = 0;
 }
 
 void reserve_ahead(int fd, std::size_t count) {
-  if (fd != reserving_fd)
+  if (fd != reserving_fd || write_at + static_cast<off_t>(count) <= reserved_to)
     return;
-  off_t at = lseek(fd, 0, SEEK_CUR);
-  if (at < 0) {
-    reserving_fd = -1;
-    return;
-  }
-  if (at + static_cast<off_t>(count) <= reserved_to)
-    return;
-  reserved_to = std::max(reserved_to, at);
+  reserved_to = std::max(reserved_to, write_at);
   if (sys::reserve(fd, reserved_to, RESERVE_STEP) != 0) {
     reserving_fd = -1;
     return;
@@ -162,7 +158,14 @@ File open_output_file(const char *path, Disposition how, File guard) {
   return fd;
 }
 
-bool seek_to_end(File file) { return sys::seek_end(fd_of(file)) >= 0; }
+bool seek_to_end(File file) {
+  off_t end = sys::seek_end(fd_of(file));
+  if (end < 0)
+    return false;
+  if (fd_of(file) == reserving_fd)
+    write_at = end;
+  return true;
+}
 
 bool write_all(File file, const void *bytes, std::size_t count) {
   const char *p = static_cast<const char *>(bytes);
@@ -176,6 +179,8 @@ bool write_all(File file, const void *bytes, std::size_t count) {
         errno = EIO;
       return false;
     }
+    if (fd_of(file) == reserving_fd)
+      write_at += n;
     p += n;
     count -= static_cast<std::size_t>(n);
   }
