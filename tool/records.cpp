@@ -120,13 +120,14 @@ inline std::size_t encode_whole_lines(Cursor &c, const unsigned char *in,
 }
 
 using SpecialMask = std::uint64_t (*)(const unsigned char *);
+using CopyBlock = void (*)(unsigned char *, const unsigned char *);
 
 // The same common case for the wide kernels, many lines to a scan: the
 // special bytes of 64 input bytes at a time are found at once, then each
 // line between two of them is framed and its text copied in blocks of
 // COPY_BLOCK bytes. Stays COPY_BLOCK bytes short of the block's end, so
 // that no block of text is read from beyond it.
-template <SpecialMask special_mask>
+template <SpecialMask special_mask, CopyBlock copy_block>
 inline std::size_t encode_whole_lines_masked(Cursor &c, const unsigned char *in,
                                              std::size_t count) {
   if (count < 64 + COPY_BLOCK)
@@ -147,22 +148,27 @@ inline std::size_t encode_whole_lines_masked(Cursor &c, const unsigned char *in,
     }
     std::size_t end = window + static_cast<std::size_t>(__builtin_ctzll(mask));
     std::size_t next;
-    if (in[end] == LF)
+    // The line end just used is dropped from the mask: its lowest bit, and
+    // for a CR LF the next one too, which is the LF's unless the LF is in
+    // the next window. Clearing the lowest bit keeps one line's end from
+    // waiting on the last one's arithmetic.
+    if (in[end] == LF) {
       next = end + 1;
-    else if (in[end] == CR && in[end + 1] == LF)
+      mask &= mask - 1;
+    } else if (in[end] == CR && in[end + 1] == LF) {
       next = end + 2;
-    else
+      mask &= mask - 1;
+      mask &= mask - 1;
+    } else {
       break; // a lone CR or 0x1A
+    }
     std::size_t length = end - start;
     unsigned char *record = out + fill;
     for (std::size_t j = 0; j < length; j += COPY_BLOCK)
-      std::memcpy(record + PREFIX_SIZE + j, in + start + j, COPY_BLOCK);
+      copy_block(record + PREFIX_SIZE + j, in + start + j);
     frame_record(record, length);
     fill += length + RECORD_OVERHEAD;
     start = next;
-    // Drop the line end just used (both bytes of a CR LF).
-    std::size_t used = next - window;
-    mask = used >= 64 ? 0 : mask & (~std::uint64_t{0} << used);
   }
   c.fill = fill;
   return start;
@@ -241,16 +247,18 @@ std::size_t encode_plain(RecordEncoder &e, const unsigned char *in,
 
 std::size_t encode_sse2(RecordEncoder &e, const unsigned char *in,
                         std::size_t count) {
-  return encode_with<copy_text_sse2,
-                     encode_whole_lines_masked<special_mask_64_sse2>>(e, in,
-                                                                      count);
+  return encode_with<
+      copy_text_sse2,
+      encode_whole_lines_masked<special_mask_64_sse2, copy_block_sse2>>(e, in,
+                                                                        count);
 }
 
 __attribute__((target("avx2"), flatten)) std::size_t
 encode_avx2(RecordEncoder &e, const unsigned char *in, std::size_t count) {
-  return encode_with<copy_text_avx2,
-                     encode_whole_lines_masked<special_mask_64_avx2>>(e, in,
-                                                                      count);
+  return encode_with<
+      copy_text_avx2,
+      encode_whole_lines_masked<special_mask_64_avx2, copy_block_avx2>>(e, in,
+                                                                        count);
 }
 
 #endif

@@ -61,6 +61,14 @@ inline std::size_t copy_text_sse2(unsigned char *dst, const unsigned char *src,
   return i + copy_text_plain(dst + i, src + i, span - i);
 }
 
+// One block of 32 bytes of text, copied as it is.
+inline void copy_block_sse2(unsigned char *dst, const unsigned char *src) {
+  __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src));
+  __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 16));
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), low);
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 16), high);
+}
+
 // The special bytes among the 64 at `src`, as a bit mask, bit 0 first.
 inline std::uint64_t special_mask_64_sse2(const unsigned char *src) {
   std::uint64_t mask = 0;
@@ -88,6 +96,13 @@ special_mask_64_avx2(const unsigned char *src) {
       _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 32));
   return special_mask_32(low) |
          static_cast<std::uint64_t>(special_mask_32(high)) << 32;
+}
+
+__attribute__((target("avx2"))) inline void
+copy_block_avx2(unsigned char *dst, const unsigned char *src) {
+  _mm256_storeu_si256(
+      reinterpret_cast<__m256i *>(dst),
+      _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src)));
 }
 
 __attribute__((target("avx2"))) inline std::size_t
