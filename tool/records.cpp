@@ -119,6 +119,10 @@ inline std::size_t encode_whole_lines(Cursor &c, const unsigned char *in,
   return i;
 }
 
+// A line longer than this is left to encode_step, which copies its text
+// while it looks for its end, rather than looking first and copying after.
+constexpr std::size_t LONG_LINE = 256;
+
 using SpecialMask = std::uint64_t (*)(const unsigned char *);
 using CopyBlock = void (*)(unsigned char *, const unsigned char *);
 
@@ -139,7 +143,7 @@ inline std::size_t encode_whole_lines_masked(Cursor &c, const unsigned char *in,
   while (fill <= FLUSH_THRESHOLD) {
     if (mask == 0) { // no line ends in this window: on to the next
       window += 64;
-      if (window > last_window || window + 64 - start > PIECE_LIMIT)
+      if (window > last_window || window + 64 - start > LONG_LINE)
         break; // the block's end, or a line that may need pieces
       mask = special_mask(in + window);
       if (start > window) // the LF of a CR LF that ended the last window

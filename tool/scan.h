@@ -108,6 +108,18 @@ copy_block_avx2(unsigned char *dst, const unsigned char *src) {
 __attribute__((target("avx2"))) inline std::size_t
 copy_text_avx2(unsigned char *dst, const unsigned char *src, std::size_t span) {
   std::size_t i = 0;
+  for (; i + 64 <= span; i += 64) {
+    __m256i low =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));
+    __m256i high =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i + 32));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), low);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i + 32), high);
+    std::uint64_t mask =
+        special_mask_32(low) | std::uint64_t{special_mask_32(high)} << 32;
+    if (mask != 0)
+      return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
   for (; i + 32 <= span; i += 32) {
     __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), v);
