@@ -144,7 +144,7 @@ inline std::size_t encode_whole_lines_masked(Cursor &c, const unsigned char *in,
     if (mask == 0) { // no line ends in this window: on to the next
       window += 64;
       if (window > last_window || window + 64 - start > LONG_LINE)
-        break; // the block's end, or a line that may need pieces
+        break; // the block's end, or a long line
       mask = special_mask(in + window);
       if (start > window) // the LF of a CR LF that ended the last window
         mask &= ~std::uint64_t{0} << (start - window);
