@@ -127,12 +127,37 @@ TEST(Encoder, CrLfSplitAcrossBlocks) {
 
 TEST(Encoder, LinesOfEveryLengthAtEveryAlignment) {
   // Line ends land at every offset of the kernels' 16-, 32- and 64-byte
-  // windows, a CR LF also across two of them.
+  // windows, a CR LF also across two of them; the longer lines pass the
+  // length at which the wide paths stop taking lines whole (256) from
+  // every offset.
   for (const char *ending : {"\n", "\r\n", "\r"}) {
-    for (std::size_t length = 0; length <= 140; ++length) {
+    for (std::size_t length = 0; length <= 330; ++length) {
       std::string input;
       for (std::size_t i = 0; input.size() < 9000; ++i)
         input += std::string(length + i % 3, char('a' + i % 26)) + ending;
+      for (ScanPath path : ALL_PATHS) {
+        if (scan_path_available(path)) {
+          ASSERT_EQ(encode(input, {65536}, path), model(input))
+              << "length " << length << ", ending " << std::strlen(ending)
+              << ", scan path " << int(path);
+        }
+      }
+    }
+  }
+}
+
+TEST(Encoder, LongLinesAmidOthersInOneBlock) {
+  // Lines around the piece limit and its multiples, with text on both
+  // sides inside one large block, so that the wide paths meet them in the
+  // middle of their whole-line loop.
+  for (const char *ending : {"\n", "\r\n"}) {
+    for (std::size_t length : {2040, 2045, 2046, 2047, 2048, 2049, 2060, 3000,
+                               4093, 4094, 4095, 4096, 6000}) {
+      std::string input;
+      for (std::size_t i = 0; input.size() < 40000; ++i) {
+        input += std::string(i % 5, 'x') + ending; // short lines between
+        input += std::string(length + i % 3, char('a' + i % 26)) + ending;
+      }
       for (ScanPath path : ALL_PATHS) {
         if (scan_path_available(path)) {
           ASSERT_EQ(encode(input, {65536}, path), model(input))
